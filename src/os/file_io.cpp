@@ -51,7 +51,7 @@ int32_t write_all(int fd, std::span<const char> bytes, bool flush, std::source_l
 }
 
 int32_t read_at(int fd, int64_t position, std::span<char> bytes, std::source_location where) {
-    if (position < 0 || position + static_cast<int64_t>(bytes.size()) > kMaxPosition + 1)
+    if (position < 0 || position + static_cast<int64_t>(bytes.size()) > kMaxPosition)
         return fail(DB_ERR_SEEK, where);
     if (int32_t code = seek(fd, position, where); code < 0) return code;
     return read_exact(fd, bytes, where);
@@ -59,7 +59,7 @@ int32_t read_at(int fd, int64_t position, std::span<char> bytes, std::source_loc
 
 int32_t write_at(int fd, int64_t position, std::span<const char> bytes, bool flush,
                  std::source_location where) {
-    if (position < 0 || position + static_cast<int64_t>(bytes.size()) > kMaxPosition + 1)
+    if (position < 0 || position + static_cast<int64_t>(bytes.size()) > kMaxPosition)
         return fail(DB_ERR_SEEK, where);
     if (int32_t code = seek(fd, position, where); code < 0) return code;
     return write_all(fd, bytes, flush, where);
