@@ -481,6 +481,124 @@ int32_t DBosTestLock(int32_t descriptor, uint32_t offset, int32_t length);
         /* returns 1 if the process lock table holds exactly (offset, descriptor, length),
            else 0 (not a status; asks the host nothing) */
 
+/* Value forms of the typed field calls (DBGetFieldData, DBPutFieldData and the named
+   forms): the value pointer points to
+     type bytes 1, 2          int16_t
+     type bytes 3, 4, 11, I   int32_t (little-endian field bytes)
+     type byte 13             8 bytes
+     C                        get: char[width + 1]; put: NUL-terminated text
+     D                        get: char[11], the date in DBdate_style; put: date text
+     F, N, B                  double (B in dialect 10 with width 8: a binary double)
+     L                        one char: get 1, 0 or '?' (blank); put T t Y y 0x01 /
+                              F f N n 0x00 / space or '?'
+     M                        get int32_t, put uint32_t: the memo block number
+     T, Y                     8 bytes (uint32_t[2]), each word byte-reversed
+   The host record structure of DBGetRecordToBuffer / DBPutRecordFromBuffer is a packed
+   byte sequence: the deletion byte, then per field C width + 1 bytes, D 11, M 4,
+   F and N 8 (a double, possibly unaligned), any other type width bytes. */
+
+/* ---- create, open, close, flush, information ---- */
+int32_t DBCreateFile(const char *name, int32_t count, DBFieldSpec *fields, int32_t dialect);
+        /* in/out fields: array of count specifications, rewritten by the call (names and
+           type letters upper-cased, forced lengths/decimals stored);
+           dialect: 0..9, optionally | 0x200 (DB_CREATE_PRODUCTION) to set the
+           production-index flag. Creates the file and closes it. */
+int32_t DBOpenFile(int32_t *handle, const char *name, int32_t mode);
+        /* out handle (-1 on failure); mode: dialect 0..10 in the low byte | DB_OPEN_* bits.
+           Returns 0, warning 207, or an error. */
+int32_t DBCloseFile(int32_t handle);
+int32_t DBFlushFile(int32_t handle);
+        /* 208 (warning) for an unbuffered table; -236 for a read-only table */
+int32_t DBGetFileHeader(int32_t handle);
+        /* shared table: re-reads the record count */
+int32_t DBSetProductionIndex(int32_t handle, int32_t flag);
+        /* flag: the character '1' sets header byte 28 to 1; any other value sets 0 */
+int32_t DBSetFieldIndexed(int32_t handle, int16_t field);
+        /* sets the indexed-field flag of 0-based field (dialect 2 with production flag) */
+int32_t DBGetFileInfo(int32_t handle, DBFileInfo *info);                  /* out info */
+int32_t DBGetFileDescription(int32_t handle, int32_t *longest, DBFieldSpec *fields);
+        /* out longest: greatest field width (not the field count);
+           out fields: caller's array with room for the field count (see DBGetRecordInfo) */
+int32_t DBGetFieldDescription(int32_t handle, int16_t field, DBFieldSpec *spec); /* out spec */
+int32_t DBGetRecordInfo(int32_t handle, DBRecordInfo *info);              /* out info */
+int32_t DBGetLastUpdate(int32_t handle, char *text, int32_t style);
+        /* out text (>= 11 bytes): header date in date style 1..15 */
+
+/* ---- record buffer, cache and record I/O ---- */
+int32_t DBSetBufferAddress(int32_t handle, char *buffer);
+        /* the caller's buffer (>= record length bytes) becomes the record buffer;
+           it stays the caller's and is never freed by the library */
+int32_t DBClearBuffer(int32_t handle);                      /* fills the record buffer with blanks */
+int32_t DBGetRecordNumber(int32_t handle, int32_t *number); /* out: current record number */
+int32_t DBGetRecordCount(int32_t handle, int32_t *count);   /* out: record count */
+int32_t DBIsBeginningOfFile(int32_t handle);
+        /* returns 1 if the current record number is below 2, else 0 */
+int32_t DBIsEndOfFile(int32_t handle);
+        /* returns 1 if the current record number equals the record count, else 0 */
+int32_t DBIsRecordDeleted(int32_t handle);
+        /* returns 201 (and sets DBerrno) if byte 0 of the record buffer is '*',
+           otherwise DBerrno unchanged */
+int32_t DBGetRecord(int32_t handle, int32_t number);
+        /* reads record number (1..count) into the record buffer; 201 if deleted */
+int32_t DBGetRecordToBuffer(int32_t handle, void *host_buffer, int32_t number);
+        /* as DBGetRecord; when host_buffer is not null, also converts every field into the
+           host record structure (layout below) */
+int32_t DBPutRecord(int32_t handle, int32_t *number, int32_t command);
+        /* command 0 (DB_PUT_APPEND): appends the record buffer, out number = new record;
+           command 0x100 (DB_PUT_UPDATE): in number = record to rewrite */
+int32_t DBPutRecordFromBuffer(int32_t handle, void *host_buffer, int32_t *number,
+                              int32_t command);
+        /* as DBPutRecord; when host_buffer is not null, the record buffer is first built from
+           the host record structure (which the library only reads) */
+int32_t DBMarkRecordInActive(int32_t handle, int32_t number);  /* deletion byte := '*' */
+int32_t DBMarkRecordActive(int32_t handle, int32_t number);    /* deletion byte := ' ' */
+int32_t DBGetSetCacheSize(int32_t handle, int32_t *records, int32_t command);
+        /* command 1 (DB_CACHE_GET): out records = cache capacity in records;
+           command 0 (DB_CACHE_SET): in/out records = new capacity (< 1 becomes 1; value used
+           stored back); unbuffered table: stores 0 */
+
+/* ---- field access and conversion ---- */
+int32_t DBGetFieldData(int32_t handle, int16_t field, void *value);
+        /* out value: host form of the field's own type (see "Value forms" above); 212 if blank */
+int32_t DBGetStrField(int32_t handle, int16_t field, char *text);
+        /* out text: field width + 1 bytes, raw field text and NUL */
+int32_t DBGetNamedData(int32_t handle, const char *name, void *value);   /* out value */
+int32_t DBGetNamedStr(int32_t handle, const char *name, char *text);     /* out text */
+int32_t DBPutFieldData(int32_t handle, int16_t field, void *value);
+        /* in value: host form of the field's own type (see "Value forms" above); the caller's
+           buffer is only read (declared non-const for compatibility) */
+int32_t DBPutStrField(int32_t handle, int16_t field, const char *text);
+        /* text put with code 'C'; longer than the width: cut, warning 205 */
+int32_t DBPutNamedData(int32_t handle, const char *name, void *value);   /* in value */
+int32_t DBPutNamedStr(int32_t handle, const char *name, const char *text);
+int32_t DBIsFieldBlank(int32_t handle, int16_t field);
+        /* returns 1 if width > 0 and every byte is a space, else 0 (also left in DBerrno) */
+int32_t DBIsNamedBlank(int32_t handle, const char *name);               /* as DBIsFieldBlank */
+int32_t DBGetFieldNumber(int32_t handle, int16_t *field, const char *name);
+        /* out field: 0-based number (case-blind name match); no match: -228 and
+           *field = number of fields */
+int32_t DBGetFieldName(int32_t handle, char *name, int16_t field);
+        /* out name: at least 11 bytes */
+/* DBGetFieldDescription and DBGetFileDescription are declared above. */
+
+/* ---- table locking ---- */
+int32_t DBLockRecord(int32_t handle, int32_t number);
+int32_t DBUnLockRecord(int32_t handle, int32_t number);
+int32_t DBLockHeader(int32_t handle);
+int32_t DBUnLockHeader(int32_t handle);
+int32_t DBLockFile(int32_t handle);
+int32_t DBUnLockAll(int32_t handle);
+int32_t DBReadLockRecord(int32_t handle, int32_t number);
+int32_t DBReadLockHeader(int32_t handle);
+int32_t DBReadLockFile(int32_t handle);
+int32_t DBIsRecordLocked(int32_t handle, int32_t number);
+        /* shared table: returns 1 if this process holds the record's exclusive lock, else 0
+           (also left in DBerrno); unshared table: returns DBerrno */
+int32_t DBGetLockInfo(int32_t handle, DBLockInfo **list, int32_t *count);
+        /* out list: newly allocated array of *count pairs (free with DBFreeMemory);
+           out count: the table's lock count. With no locks held both are left untouched. */
+
+
 /* ---- dates ---- */
 int32_t DBIsLeapYear(int32_t year);
         /* returns 1 if leap, else 0 (not a status); also sets DBdpm[2] to 29 or 28 */
@@ -529,6 +647,132 @@ int32_t DBGetTimeStr(char *text, int32_t style);
 int32_t DBSecondsBetweenStr(int32_t *seconds, const char *text1, int32_t style1,
                             const char *text2, int32_t style2);
 int32_t DBIsValidTimeStr(const char *text, int32_t style);  /* returns 0 valid, else the error */
+
+/* ---- key expressions and the parse table ---- */
+int32_t DBEvaluateStr(int32_t handle, const char *expression, DBEvalResult *result);
+        /* handle: open table; evaluates against its current record.
+           out result: value buffer (caller frees it with DBFreeMemory), type, length;
+           on failure result->value is null */
+int32_t DBProcessTable(void);
+        /* for registered functions: evaluates one term at the frame's cursor into the
+           evaluation frame (the one passed to the registered function) */
+int32_t DBGetValue(int16_t *number);
+        /* for registered functions: out number = numeric argument after the cursor
+           (skips the comma; leaves the cursor on the next ',' or ')') */
+int32_t DBAddParseEntry(const char *name, DBParseFunction function);
+        /* registers function under name (the name's characters are copied, including any
+           trailing '('); 211 if the name exists */
+int32_t DBDeleteParseEntry(const char *name);               /* 204 if not found */
+int32_t DBGetEntryStr(char *name, int32_t index);
+        /* out name: copy of entry index's name + NUL (buffer > longest name length,
+           see DBGetTableInfo); 203 when index is out of range */
+int32_t DBGetTableInfo(int32_t *count, int32_t *longest);
+        /* out count: entries; out longest: longest name length; 202 if the table is empty
+           (longest then untouched) */
+
+/* ---- NTX index ---- */
+/* ---- format, open, cache, information, key conversions ---- */
+int32_t DBclCreateIndex(const char *name, int32_t key_type, char *expression,
+                        int32_t key_length, int32_t decimals);
+        /* key_type: 'C', 'N' or 'D' (either case) | 0x80 (DB_KEY_UNIQUE) for a unique index;
+           in/out expression: every space is removed IN THE CALLER'S STRING (must be writable);
+           creates the file and closes it */
+int32_t DBclOpenIndex(int32_t *handle, const char *name, int32_t mode);
+        /* out handle (-1 on failure); mode low byte 0, 5 or 6 | DB_OPEN_* bits */
+int32_t DBclCloseIndex(int32_t handle);
+int32_t DBclFlushIndex(int32_t handle);
+int32_t DBclGetSetCacheSize(int32_t handle, int32_t *count, int32_t command);
+        /* command 1: out count = page buffers; command 0: in/out count = new number (>= 3) */
+int32_t DBclLockIndex(int32_t handle);
+int32_t DBclUnLockIndex(int32_t handle);
+int32_t DBclGetIndexHeader(int32_t handle);
+int32_t DBclGetIndexInfo(int32_t handle, DBclIndexInfo *info);             /* out info */
+int32_t DBclGetIndexKeyExpr(int32_t handle, char *buffer);
+        /* out buffer (>= 256 bytes): key expression and NUL */
+int32_t DBclMakeKey(int32_t table, int32_t index, char **key);
+        /* table: table handle; index: NTX handle; out key: newly allocated key text for the
+           table's current record (caller frees with DBFreeMemory); null on failure */
+int32_t DBclDoubleToKey(int32_t handle, char *buffer, double value);
+        /* out buffer (key_size + 1): numeric key text of value for this index */
+int32_t DBclKeyToDouble(double *value, const char *key);                   /* out value */
+int32_t DBclDateToKey(char *key, const char *date_text, int32_t style);
+        /* out key (>= 9 bytes): yyyymmdd, or 8 blanks for an empty date */
+int32_t DBclKeyToDate(char *date_text, int32_t style, const char *key);
+        /* out date_text (>= 11 bytes) */
+
+/* ---- search and navigation ---- */
+int32_t DBclKeySearch(int32_t handle, char *key, uint32_t *recno, int32_t mode);
+        /* in/out key: search key (NUL-terminated; shorter = prefix), receives the key at the
+           position reached; in/out recno: record number to match in mode 2, receives the
+           record number at the position */
+int32_t DBclGoFirstKey(int32_t handle, char *key, uint32_t *recno);        /* out, out */
+int32_t DBclGoLastKey(int32_t handle, char *key, uint32_t *recno);         /* out, out */
+int32_t DBclGoNextKey(int32_t handle, char *key, uint32_t *recno);         /* out, out */
+int32_t DBclGoPreviousKey(int32_t handle, char *key, uint32_t *recno);     /* out, out */
+int32_t DBclGetCurrentKey(int32_t handle, char *key, uint32_t *recno);     /* out, out */
+int32_t DBclGetKeyPercent(int32_t handle, int32_t *percent, const char *key, uint32_t recno);
+        /* out percent 0..100 of key's position; recno 0 = search by key only, else key and
+           record number; returns the search's code */
+int32_t DBclGetKeyAtPercent(int32_t handle, int32_t percent, char *key, uint32_t *recno);
+        /* percent 0..100; out key, out recno at that position */
+
+/* ---- insertion and deletion ---- */
+int32_t DBclAddKey(int32_t handle, const char *key, uint32_t recno);
+int32_t DBclDeleteKey(int32_t handle, const char *key, uint32_t recno);
+
+/* ---- bulk build ---- */
+int32_t DBclBuildIndex(int32_t table, const char *name, int32_t key_type, char *expression,
+                       int32_t key_length, int32_t decimals);
+        /* table: table handle; other arguments as DBclCreateIndex (expression rewritten in
+           place); the index file is complete and closed on return */
+
+/* ---- DBT memo files ---- */
+int32_t DBxbCreateMemo(const char *name, int32_t factor, int32_t dialect);
+        /* factor 1..32 (checked for every dialect; the block length 512 * factor is used by
+           dialect 2); dialect 0 (= 1), 1, 2, 3, 5, 6 or 7; creates the file and closes it */
+int32_t DBxbOpenMemo(int32_t *handle, const char *name, int32_t mode);
+        /* out handle (-1 on failure); mode: memo dialect in the low byte | DB_OPEN_* bits */
+int32_t DBxbCloseMemo(int32_t handle);
+int32_t DBxbGetMemoHeader(int32_t handle);
+int32_t DBxbGetMemoInfo(int32_t handle, DBxbMemoInfo *info);               /* out info */
+int32_t DBxbLockMemo(int32_t handle);
+int32_t DBxbUnLockMemo(int32_t handle);
+int32_t DBxbGetMemoRecord(int32_t handle, int32_t block, char **text, int32_t flags);
+        /* out text: newly allocated NUL-terminated text (free with DBFreeMemory), null on
+           failure; flags 0 as stored, 0x100 (DB_DBT_STRIP_SOFT) without soft line breaks */
+int32_t DBxbPutMemoRecord(int32_t handle, int32_t *block, const char *text, int32_t flags);
+        /* in/out block: with 0x100 the block to replace in place when the text fits; receives
+           the block where the text was written. flags: low byte = soft line length
+           (0 = no wrapping, else 10..132) | 0x100 (DB_DBT_REPLACE) */
+int32_t DBxbPackMemo(int32_t table, int32_t *memo);
+        /* table: table handle; in/out memo: DBT handle, replaced by the reopened file's handle */
+
+/* ---- FPT memo files ---- */
+int32_t DBfpCreateMemo(const char *name, int32_t code);
+        /* code 1..32: block size code * 512; 33..511: block size in bytes */
+int32_t DBfpOpenMemo(int32_t *handle, const char *name, int32_t mode);   /* out handle */
+int32_t DBfpCloseMemo(int32_t handle);
+int32_t DBfpGetMemoHeader(int32_t handle);
+int32_t DBfpGetMemoInfo(int32_t handle, DBfpMemoInfo *info);               /* out info */
+int32_t DBfpLockMemo(int32_t handle);
+int32_t DBfpUnLockMemo(int32_t handle);
+int32_t DBfpGetMemoType(int32_t handle, int32_t block, int32_t *length, int32_t *picture);
+        /* out length: data length; out picture: 1 if the memo's kind is 0 (picture), else 0 */
+int32_t DBfpGetMemoRecord(int32_t handle, int32_t block, char **data, int32_t maximum,
+                          int32_t flags);
+        /* out data: newly allocated buffer of min(remaining, maximum) bytes + NUL (free with
+           DBFreeMemory), null on failure; flags 0, or 2 (DB_FPT_PIECES) to read in pieces:
+           returns 1 (and DBerrno 1) while data remains - call again with the same block */
+int32_t DBfpGetMemoToBuffer(int32_t handle, int32_t block, char *buffer, int32_t maximum,
+                            int32_t flags);
+        /* as DBfpGetMemoRecord into the caller's buffer (>= maximum + 1 bytes) */
+int32_t DBfpPutMemoRecord(int32_t handle, int32_t *block, const char *data, int32_t length,
+                          int32_t total, int32_t flags);
+        /* in/out block; data: length bytes (any bytes, length > 0); total: whole memo length
+           (used with DB_FPT_PIECES, else taken as length); flags: 0x01 picture (kind 0),
+           0x02 in pieces, | 0 append or 0x100 replace in place when it fits */
+int32_t DBfpPackMemo(int32_t table, int32_t *memo);
+        /* table: table handle; in/out memo: FPT handle, replaced by the reopened file's handle */
 
 /* Supplied by the host program (a weak default in the library returns the base name). */
 const char *mrv_basename(const char *source_path);

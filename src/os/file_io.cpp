@@ -10,7 +10,42 @@
 namespace xbdb::os {
 
 namespace {
+
 constexpr std::size_t kMaxPiece = 0xFFFF;  // the host read takes a 16-bit count
+
+// Runs one DBos call from a clean DBerrno and puts the caller's value back on success.
+template <class Call>
+int32_t quietly(Call call) {
+    const int32_t carried = DBerrno;
+    DBerrno = 0;
+    const int32_t code = call();
+    if (code < 0) return code;
+    DBerrno = carried;
+    return 0;
+}
+
+}  // namespace
+
+int32_t create_file(int32_t* fd, const char* name) {
+    return quietly([&] { return DBosCreateFile(fd, name); });
+}
+int32_t open_file(int32_t* fd, const char* name, int32_t mode, uint8_t* flags) {
+    return quietly([&] { return DBosOpenFile(fd, name, mode, flags); });
+}
+int32_t close_file(int32_t fd) {
+    return quietly([&] { return DBosCloseFile(fd); });
+}
+int32_t file_length(int32_t fd, int32_t* length) {
+    return quietly([&] { return DBosFileLength(fd, length); });
+}
+int32_t set_file_size(int32_t fd, int32_t size) {
+    return quietly([&] { return DBosSetFileSize(fd, size); });
+}
+int32_t flush_file(int32_t fd) {
+    return quietly([&] { return DBosFlushFile(fd); });
+}
+int32_t lock_data(int32_t fd, int32_t mode, uint32_t offset, int32_t length) {
+    return quietly([&] { return DBosLockData(fd, mode, offset, length); });
 }
 
 int32_t seek(int fd, int64_t position, std::source_location where) {

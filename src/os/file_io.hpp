@@ -35,6 +35,18 @@ int32_t write_at(int fd, int64_t position, std::span<const char> bytes, bool flu
 // locks, so a later open that gets the same number must not find them here.
 void forget_locks(int fd);
 
+// The DBos calls as the library's own code uses them. The exported functions return
+// the DBerrno they find when they succeed (a host keeps its own warnings that way),
+// so a code left over from an earlier step would read as this call's failure; these
+// return 0 on success and leave DBerrno as it was, or the logged failure.
+int32_t create_file(int32_t* fd, const char* name);
+int32_t open_file(int32_t* fd, const char* name, int32_t mode, uint8_t* flags);
+int32_t close_file(int32_t fd);
+int32_t file_length(int32_t fd, int32_t* length);
+int32_t set_file_size(int32_t fd, int32_t size);
+int32_t flush_file(int32_t fd);
+int32_t lock_data(int32_t fd, int32_t mode, uint32_t offset, int32_t length);
+
 // Rename (note the order: the new name first), delete and existence test of files
 // by name. Deleting a missing file is the warning 204, not an error.
 int32_t _DBosRenameFile(const char* new_name, const char* old_name);
