@@ -598,6 +598,14 @@ int32_t DBGetLockInfo(int32_t handle, DBLockInfo **list, int32_t *count);
         /* out list: newly allocated array of *count pairs (free with DBFreeMemory);
            out count: the table's lock count. With no locks held both are left untouched. */
 
+/* ---- packing and restructuring ---- */
+int32_t DBPackFile(int32_t *handle);
+        /* in/out handle: the open table; receives the handle of the reopened table */
+int32_t DBModifyFile(int32_t descriptor, int32_t records, int32_t count,
+                     DBFieldSpec *fields, int32_t dialect);
+        /* descriptor: HOST file descriptor (not a handle); records: record count written to
+           the header; in/out fields: count specifications, completed as by DBCreateFile;
+           dialect 0..10, optionally | 0x200 */
 
 /* ---- dates ---- */
 int32_t DBIsLeapYear(int32_t year);

@@ -184,7 +184,11 @@ static void table_calls(const char *dir) {
     expect(DBSetFieldIndexed(h, 0) == DB_ERR_VERSION, "DBSetFieldIndexed (dialect 1)");
     expect(DBSetBufferAddress(h, text) == 0 || 1, "DBSetBufferAddress");
     expect(DBFlushFile(h) == 0, "DBFlushFile");
+    expect(DBPackFile(&h) == 0 && DBGetRecordCount(h, &count) == 0 && count == 2, "DBPackFile");
+    expect(DBModifyFile(DBGetFileDescriptor(h), count, 4, fields, 1) == 0, "DBModifyFile");
     expect(DBCloseFile(h) == 0, "DBCloseFile");
+    remove(path);
+    sprintf(path, "%s/c_host.BAK", dir);
     remove(path);
 }
 

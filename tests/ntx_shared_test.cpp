@@ -134,3 +134,50 @@ TEST_F(NtxShared, AutomaticLockingHoldsTheLockByteOnlyDuringAnUpdate) {
     EXPECT_EQ(DBclUnLockIndex(a), 0);
     EXPECT_EQ(walk_forward(a).size(), 2u);
 }
+
+namespace {
+
+// Adds keys base .. base + n - 1, each under the index lock, retrying a refused lock
+// after a short pause so that two processes really interleave.
+bool add_contending(int32_t h, int base, int n) {
+    for (int i = base; i < base + n; ++i) {
+        int32_t code;
+        while ((code = DBclLockIndex(h)) == DB_ERR_LOCK_VIOLATION) usleep(50);
+        if (code < 0) return false;
+        const bool added = DBclAddKey(h, key_of(i, 8).c_str(), static_cast<uint32_t>(i)) == 0;
+        if (DBclUnLockIndex(h) != 0 || !added) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST_F(NtxShared, TwoProcessesAddingAtOnceUnderTheLockKeepEveryKeyOnce) {
+    for (const int32_t mode : {DB_OPEN_SHARED, DB_OPEN_SHARED | DB_OPEN_UNBUFFERED}) {
+        SCOPED_TRACE(mode);
+        const std::string path = create(mode & DB_OPEN_UNBUFFERED ? "U.NTX" : "B.NTX", 8);
+        constexpr int kEach = 300;
+        const pid_t child = fork();
+        if (child == 0) {
+            DBTerminate();
+            DBInitialize(20, 1);
+            int32_t h = -1;
+            const bool ok = DBclOpenIndex(&h, path.c_str(), mode) == 0 &&
+                            add_contending(h, 100000, kEach) && DBclCloseIndex(h) == 0;
+            _exit(ok ? 0 : 1);
+        }
+        const int32_t a = open(path, mode);
+        EXPECT_TRUE(add_contending(a, 200000, kEach));
+        int status = -1;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        ASSERT_EQ(DBclCloseIndex(a), 0);
+
+        const int32_t again = open(path);
+        const KeyList keys = walk_forward(again);
+        EXPECT_EQ(keys.size(), 2u * kEach);
+        EXPECT_EQ(std::set<KeyList::value_type>(keys.begin(), keys.end()).size(), keys.size());
+        EXPECT_EQ(problems(again), std::vector<std::string>{});
+        DBclCloseIndex(again);
+    }
+}
