@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "support/host_faults.hpp"
 #include "support/scratch_dir.hpp"
@@ -49,13 +50,17 @@ Eval evaluate(int32_t handle, const std::string& expression) {
     return e;
 }
 
-int32_t leave_text(DBEvalFrame* frame, const char* text, int16_t type = 'C') {
-    const int32_t length = static_cast<int32_t>(std::strlen(text));
-    if (DBAllocateMemoryLog(&frame->value, length + 1, "", 0) < 0) return DB_ERR_MEMORY;
-    std::memcpy(frame->value, text, static_cast<std::size_t>(length) + 1);
+// Leaves a value of length bytes (and a NUL) in the frame, as a host function does.
+int32_t leave(DBEvalFrame* frame, const void* value, std::size_t length, int16_t type = 'C') {
+    if (DBAllocateMemoryLog(&frame->value, static_cast<int32_t>(length) + 1, "", 0) < 0) return DB_ERR_MEMORY;
+    std::memcpy(frame->value, value, length);
+    frame->value[length] = '\0';
     frame->type = type;
     frame->length = static_cast<int16_t>(length);
     return 0;
+}
+int32_t leave_text(DBEvalFrame* frame, const char* text, int16_t type = 'C') {
+    return leave(frame, text, std::strlen(text), type);
 }
 
 int32_t step_past_parenthesis(DBEvalFrame* frame) {
@@ -88,21 +93,17 @@ int32_t host_same(DBEvalFrame* frame) {
 
 // BIG(): the double 1e300.
 int32_t host_big(DBEvalFrame* frame) {
-    if (DBAllocateMemoryLog(&frame->value, 8, "", 0) < 0) return DB_ERR_MEMORY;
     const double big = 1e300;
-    std::memcpy(frame->value, &big, sizeof big);
-    frame->type = 'N';
-    frame->length = 8;
-    return step_past_parenthesis(frame);
+    const int32_t code = leave(frame, &big, sizeof big, 'N');
+    return code < 0 ? code : step_past_parenthesis(frame);
 }
 
 int32_t host_new_date(DBEvalFrame* frame) {  // a date made in the default style
-    if (int32_t code = leave_text(frame, "01/02/03", 'D'); code < 0) return code;
-    return step_past_parenthesis(frame);
+    const int32_t code = leave_text(frame, "01/02/03", 'D');
+    return code < 0 ? code : step_past_parenthesis(frame);
 }
-int32_t host_failing(DBEvalFrame*) {
-    if (int32_t code = DBProcessTable(); code < 0) return code;
-    return DB_ERR_BAD_DATA;  // the argument's value is left in the frame
+int32_t host_failing(DBEvalFrame*) {  // leaves its argument's value in the frame
+    return DBProcessTable() < 0 ? DB_ERR_KEY_EXPR : DB_ERR_BAD_DATA;
 }
 int32_t host_runaway(DBEvalFrame* frame) {
     frame->cursor += 1000;
@@ -139,24 +140,16 @@ protected:
         const std::string path = dir.file("PEOPLE.DBF");
         ASSERT_EQ(DBCreateFile(path.c_str(), 10, fields, 0), 0);
         ASSERT_EQ(DBOpenFile(&handle, path.c_str(), 0), 0);
-        put_text(0, "Smith");
-        put_text(1, "Al");
-        put_text(2, "Smith");
-        put_text(3, "19991231");
-        double price = 3.75, qty = 2;
-        char ok = 'T';
+        const char* texts[] = {"Smith", "Al", "Smith", "19991231", "3.75", "2", "T"};
+        for (int16_t i = 0; i < 7; ++i) ASSERT_EQ(DBPutStrField(handle, i, texts[i]), 0);
         uint32_t note = 5;
-        ASSERT_EQ(DBPutFieldData(handle, 4, &price), 0);
-        ASSERT_EQ(DBPutFieldData(handle, 5, &qty), 0);
-        ASSERT_EQ(DBPutFieldData(handle, 6, &ok), 0);
         ASSERT_EQ(DBPutFieldData(handle, 7, &note), 0);
-        put_text(9, "\xe9x!");
+        ASSERT_EQ(DBPutStrField(handle, 9, "\xe9x!"), 0);
         int32_t number = 0;
         ASSERT_EQ(DBPutRecord(handle, &number, DB_PUT_APPEND), 0);
         ASSERT_EQ(DBClearBuffer(handle), 0);
         ASSERT_EQ(DBGetRecord(handle, number), 0);
     }
-    void put_text(int16_t field, const char* text) { ASSERT_EQ(DBPutStrField(handle, field, text), 0); }
     Eval eval(const std::string& expression) { return evaluate(handle, expression); }
     std::string text_of(const std::string& expression) {
         const Eval e = eval(expression);
@@ -194,48 +187,34 @@ TEST_F(ExprTerms, FieldsConcatenateWithTheirTrailingBlanks) {
 
 TEST_F(ExprTerms, NumbersAddAndSubtractAndTypesStaySeparate) {
     Eval e = eval("QTY+QTY");
-    EXPECT_EQ(e.type, 'N');
-    EXPECT_EQ(e.length, 8);
-    EXPECT_EQ(e.number, 4.0);
+    EXPECT_TRUE(e.type == 'N' && e.length == 8 && e.number == 4.0);
     EXPECT_EQ(eval("QTY-1").number, 1.0);
-    EXPECT_EQ(eval("12.5").number, 12.5);
     EXPECT_EQ(eval("QTY+BIRTH").number, 2.0);  // a date after a number is ignored
     e = eval("OK");
-    EXPECT_EQ(e.type, 'L');
-    EXPECT_EQ(e.number, 1.0);
+    EXPECT_TRUE(e.type == 'L' && e.number == 1.0);
     e = eval("NOTE");
-    EXPECT_EQ(e.type, 'M');
-    EXPECT_EQ(e.number, 5.0);
+    EXPECT_TRUE(e.type == 'M' && e.number == 5.0);
     e = eval("BIRTH");
-    EXPECT_EQ(e.type, 'D');
-    EXPECT_EQ(e.text, "12/31/99");
-    EXPECT_EQ(e.length, 8);
+    EXPECT_TRUE(e.type == 'D' && e.text == "12/31/99" && e.length == 8);
     expect_refused("QTY+NAME");
-    expect_refused("NAME+QTY");
     expect_refused("ABCDEFGHIJK");  // 11 characters
     expect_refused("NAME,");        // empty name
 }
 
 TEST_F(ExprTerms, EmptyExpressionAndBadCalls) {
     const Eval e = eval("");
-    EXPECT_EQ(e.code, 0);
-    EXPECT_EQ(e.type, ' ');
-    EXPECT_EQ(e.text, "");
+    EXPECT_TRUE(e.code == 0 && e.type == ' ' && e.text.empty());
     DBEvalResult r{};
     EXPECT_EQ(DBEvaluateStr(handle, nullptr, &r), DB_ERR_NULL);
-    EXPECT_EQ(DBEvaluateStr(handle, "NAME", nullptr), DB_ERR_NULL);
-    EXPECT_EQ(evaluate(handle + 1, "NAME").code, DB_ERR_HANDLE);
     EXPECT_TRUE(evaluate(handle + 1, "NAME").value_null);
     EXPECT_EQ(DBProcessTable(), DB_ERR_KEY_EXPR);  // no evaluation running
     int16_t n = 0;
     EXPECT_EQ(DBGetValue(&n), DB_ERR_KEY_EXPR);
-    EXPECT_EQ(DBGetValue(nullptr), DB_ERR_NULL);
 }
 
 TEST_F(ExprTerms, ExpressionsThatEndEarlyAreRefusedWithoutReadingPastTheText) {
-    for (const char* text : {"UPPER(NAME", "LEFT(NAME,3", "DTOC(BIRTH", "DTOC(BIRTH,", "DTOC(BIRTH,1",
-                             "LEFT(NAME", "LEFT(NAME,", "SUBSTR(NAME,2,", "STR(PRICE,8", "NAME+",
-                             "PADR(NAME,4", "RIGHT(", "UPPER("})
+    for (const char* text : {"UPPER(NAME", "LEFT(NAME,3", "DTOC(BIRTH", "DTOC(BIRTH,1", "LEFT(NAME,",
+                             "SUBSTR(NAME,2,", "STR(PRICE,8", "NAME+", "RIGHT("})
         expect_refused(text);
     const std::size_t before = host.live_blocks();
     expect_refused("LNAME+UPPER(NAME");
@@ -256,53 +235,22 @@ TEST_F(ExprTerms, DeepNestingIsRefused) {
     expect_refused(deep);
 }
 
-TEST_F(ExprFunctions, CaseChangesOnlyAsciiLetters) {
-    for (const char* text : {"UPPER(LNAME)", "UPPE(LNAME)", "upper(lname)"})
-        EXPECT_EQ(text_of(text), "SMITH     ");
-    EXPECT_EQ(text_of("LOWER(LNAME)"), "smith     ");
-    EXPECT_EQ(text_of("LOWE(LNAME)"), "smith     ");
-    EXPECT_EQ(text_of("UPPER(HIGH)"), "\xe9X!");
-    // The blank belongs to the name: a 5-character literal, not the field.
-    EXPECT_EQ(text_of("UPPER( NAME)"), " NAME");
-    expect_refused("UPPER(QTY)");
-}
-
-TEST_F(ExprFunctions, PiecesOfText) {
-    EXPECT_EQ(text_of("PADR(NAME,3)"), "Smi");
-    EXPECT_EQ(text_of("PADR(FNAME,8)"), "Al      ");
-    EXPECT_EQ(text_of("SUBSTR(NAME,2,3)"), "mit");
-    EXPECT_EQ(text_of("SUBST(NAME,2,3)"), "mit");
-    EXPECT_EQ(text_of("SUBS(NAME,2)"), "mith");
-    EXPECT_EQ(text_of("LEFT(NAME,2)"), "Sm");
-    EXPECT_EQ(text_of("RIGHT(NAME,2)"), "th");
-    EXPECT_EQ(text_of("RIGH(NAME,2)"), "th");
-    EXPECT_EQ(text_of("LEFT(NAME,2)+RIGHT(LNAME,3)"), "Sm   ");
-    expect_refused("LEFT(NAME,)");
-    expect_refused("LEFT(QTY,2)");
-}
-
-TEST_F(ExprFunctions, CountsAndPositionsAreClampedToTheText) {
-    EXPECT_EQ(text_of("LEFT(NAME,-1)"), "");
-    EXPECT_EQ(text_of("LEFT(NAME,99)"), "Smith");
-    EXPECT_EQ(text_of("RIGHT(NAME,-3)"), "");
-    EXPECT_EQ(text_of("RIGHT(NAME,99)"), "Smith");
-    EXPECT_EQ(text_of("PADR(NAME,-2)"), "");
-    EXPECT_EQ(text_of("PADR(NAME,0)"), "");
-    EXPECT_EQ(text_of("SUBSTR(NAME,0,2)"), "Sm");
-    EXPECT_EQ(text_of("SUBSTR(NAME,-5)"), "Smith");
-    EXPECT_EQ(text_of("SUBSTR(NAME,9)"), "");
-    EXPECT_EQ(text_of("SUBSTR(NAME,4,99)"), "th");
-    EXPECT_EQ(text_of("SUBSTR(NAME,2,-1)"), "");
-    EXPECT_EQ(text_of("LEFT(NAME,65538)"), "Sm");  // only 16 bits of the number count
-}
-
-TEST_F(ExprFunctions, StrPrintsNumbersRightAligned) {
-    EXPECT_EQ(text_of("STR(PRICE,8,2)"), "    3.75");
-    EXPECT_EQ(text_of("STR(PRICE)"), "         4");
-    EXPECT_EQ(text_of("STR(QTY,3)+NAME"), "  2Smith");
-    expect_refused("STR(NAME)");
-    expect_refused("STR(PRICE,8,2");
-    expect_refused("STR(PRICE,8,2,1)");
+TEST_F(ExprFunctions, TextFunctionsAndTheirAbbreviations) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"UPPER(LNAME)", "SMITH     "}, {"upper(lname)", "SMITH     "}, {"UPPE(LNAME)", "SMITH     "},
+        {"LOWE(LNAME)", "smith     "},  {"UPPER(HIGH)", "\xe9X!"},       // only ASCII letters change
+        {"UPPER( NAME)", " NAME"},      // the blank belongs to the name: a literal
+        {"PADR(FNAME,8)", "Al      "},  {"SUBST(NAME,2,3)", "mit"},     {"SUBS(NAME,2)", "mith"},
+        {"RIGH(NAME,2)", "th"},         {"LEFT(NAME,2)+RIGHT(LNAME,3)", "Sm   "},
+        {"STR(PRICE,8,2)", "    3.75"}, {"STR(PRICE)", "         4"}, {"STR(QTY,3)+NAME", "  2Smith"},
+        // Counts and positions are clamped to the text; only 16 bits of a number count.
+        {"LEFT(NAME,-1)", ""},          {"RIGHT(NAME,99)", "Smith"},  {"PADR(NAME,0)", ""},
+        {"SUBSTR(NAME,0,2)", "Sm"},     {"SUBSTR(NAME,9)", ""},       {"SUBSTR(NAME,4,99)", "th"},
+        {"SUBSTR(NAME,2,-1)", ""},      {"LEFT(NAME,65538)", "Sm"},
+    };
+    for (auto [expression, text] : cases) EXPECT_EQ(text_of(expression), text) << expression;
+    for (const char* bad : {"UPPER(QTY)", "LEFT(NAME,)", "LEFT(QTY,2)", "STR(NAME)", "STR(PRICE,8,2,1)"})
+        expect_refused(bad);
 }
 
 TEST_F(ExprFunctions, StrOfHugeNumbersAndBadWidths) {
@@ -331,22 +279,18 @@ TEST_F(ExprDates, StoredDateKeepsItsCenturyInEveryStyle) {
     expect_refused("DTOC(BIRTH,2)");
 }
 
-TEST_F(ExprRegistered, HostFunctionTakesPrecedenceOverTheBuiltIn) {
+TEST_F(ExprRegistered, HostFunctionTakesPrecedenceAndDatesPassedThroughKeepTheirStoredForm) {
     ASSERT_EQ(DBAddParseEntry("LEFT(", host_left), 0);
     EXPECT_EQ(text_of("LEFT(NAME,2)"), "th");
     EXPECT_EQ(text_of("left(NAME,2)"), "Sm");  // registered names are case-sensitive
     EXPECT_EQ(text_of("LNAME+LEFT(UPPER(NAME),3)"), "Smith     ITH");
     ASSERT_EQ(DBDeleteParseEntry("LEFT("), 0);
     EXPECT_EQ(text_of("LEFT(NAME,2)"), "Sm");
-}
-
-TEST_F(ExprRegistered, DatesPassedThroughKeepTheirStoredForm) {
     ASSERT_EQ(DBAddParseEntry("SAME(", host_same), 0);
     ASSERT_EQ(DBAddParseEntry("NEWDATE(", host_new_date), 0);
     EXPECT_EQ(text_of("DTOC(SAME(BIRTH),1)"), "19991231");
     // A date the host made itself is read in the default style.
     EXPECT_EQ(text_of("DTOC(NEWDATE(),1)"), "20030102");
-    EXPECT_EQ(text_of("DTOC(NEWDATE())"), "01/02/03");
 }
 
 TEST_F(ExprRegistered, FailuresOfHostFunctionsEndTheEvaluationAndLeakNothing) {
@@ -369,39 +313,25 @@ TEST_F(ExprRegistered, FailuresOfHostFunctionsEndTheEvaluationAndLeakNothing) {
 TEST_F(ExprParseTable, EntriesStaySortedAndNamesAreUnique) {
     int32_t count = -1, longest = -1;
     EXPECT_EQ(DBGetTableInfo(&count, &longest), DB_WARN_EMPTY);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(longest, -1);
-    for (const char* name : {"ZED(", "ABC(", "MIDDLE(", "ab"})
-        ASSERT_EQ(DBAddParseEntry(name, host_noop), 0);
+    for (const char* name : {"ZED(", "ABC(", "MIDDLE(", "ab"}) ASSERT_EQ(DBAddParseEntry(name, host_noop), 0);
     EXPECT_EQ(DBAddParseEntry("MIDDLE(", host_same), DB_WARN_EXISTS);
     EXPECT_EQ(DBAddParseEntry("ZED(X", host_same), DB_WARN_EXISTS);  // ZED( starts it
     EXPECT_EQ(DBGetTableInfo(&count, &longest), 0);
-    EXPECT_EQ(count, 4);
-    EXPECT_EQ(longest, 7);
+    EXPECT_TRUE(count == 4 && longest == 7);
     char name[16];
     std::string order;
     for (int32_t i = 0; DBGetEntryStr(name, i) == 0; ++i) order += name + " "s;
     EXPECT_EQ(order, "ABC( MIDDLE( ZED( ab ");
-    EXPECT_EQ(DBGetEntryStr(name, 4), DB_WARN_NO_MORE_KEYS);
     EXPECT_EQ(DBGetEntryStr(name, -1), DB_WARN_NO_MORE_KEYS);
-    EXPECT_EQ(DBDeleteParseEntry("QQ("), DB_WARN_KEY_NOT_FOUND);
     for (const char* n : {"ZED(", "ab", "ABC(", "MIDDLE("}) EXPECT_EQ(DBDeleteParseEntry(n), 0);
-    EXPECT_EQ(DBGetTableInfo(&count, &longest), DB_WARN_EMPTY);
-    EXPECT_EQ(count, 0);
     EXPECT_EQ(DBDeleteParseEntry("ZED("), DB_WARN_KEY_NOT_FOUND);
-    EXPECT_EQ(DBAddParseEntry("AGAIN(", host_noop), 0);
-}
-
-TEST_F(ExprParseTable, NullAndEmptyNamesAreRefused) {
+    EXPECT_EQ(DBGetTableInfo(&count, &longest), DB_WARN_EMPTY);
+    // Null names and functions, and the empty name that would match every text.
     EXPECT_EQ(DBAddParseEntry(nullptr, host_noop), DB_ERR_NULL);
     EXPECT_EQ(DBAddParseEntry("F(", nullptr), DB_ERR_NULL);
     EXPECT_EQ(DBAddParseEntry("", host_noop), DB_ERR_COMMAND);
-    int32_t count = -1, longest = 0;
-    EXPECT_EQ(DBGetTableInfo(&count, &longest), DB_WARN_EMPTY);
     EXPECT_EQ(DBDeleteParseEntry(nullptr), DB_ERR_NULL);
-    EXPECT_EQ(DBGetEntryStr(nullptr, 0), DB_ERR_NULL);
-    EXPECT_EQ(DBGetTableInfo(nullptr, &longest), DB_ERR_NULL);
-    EXPECT_EQ(DBGetTableInfo(&count, nullptr), DB_ERR_NULL);
+    EXPECT_EQ(DBGetTableInfo(&count, &longest), DB_WARN_EMPTY);
 }
 
 TEST_F(ExprParseTable, GrowsPastThirtyEntriesAndIsReleasedAtTerminate) {
@@ -409,15 +339,12 @@ TEST_F(ExprParseTable, GrowsPastThirtyEntriesAndIsReleasedAtTerminate) {
     const std::size_t before = host.live_blocks();
     auto name = [](int i) { return "F" + std::to_string(100 + i) + "("; };
     for (int i = 34; i >= 0; --i) ASSERT_EQ(DBAddParseEntry(name(i).c_str(), host_noop), 0) << i;
-    int32_t count = 0, longest = 0;
-    ASSERT_EQ(DBGetTableInfo(&count, &longest), 0);
-    EXPECT_EQ(count, 35);
-    EXPECT_EQ(longest, 5);
     char text[8];
     for (int i = 0; i < 35; ++i) {
         ASSERT_EQ(DBGetEntryStr(text, i), 0);
         EXPECT_EQ(text, name(i));
     }
+    int32_t count = 0, longest = 0;
     EXPECT_EQ(host.live_blocks(), before + 36);  // the array and one copy per name
     DBTerminate();
     EXPECT_EQ(host.live_blocks(), before);
@@ -432,12 +359,9 @@ TEST_F(ExprParseTable, AllocationFailuresLeaveTheTableAsItWas) {
     EXPECT_EQ(DBAddParseEntry("H1", host_noop), DB_ERR_MEMORY);
     host.fail_nth(xbdb::test::Call::allocate, 1, ENOMEM);
     EXPECT_EQ(DBAddParseEntry("H2", host_noop), DB_ERR_MEMORY);
-    int32_t count = 0, longest = 0;
-    ASSERT_EQ(DBGetTableInfo(&count, &longest), 0);
-    EXPECT_EQ(count, 20);
     EXPECT_EQ(DBAddParseEntry("H2", host_noop), 0);
     char text[8];
-    ASSERT_EQ(DBGetEntryStr(text, 20), 0);
+    ASSERT_EQ(DBGetEntryStr(text, 20), 0);  // the 21st entry, where the failed ones would be
     EXPECT_STREQ(text, "H2");
     EXPECT_EQ(DBGetEntryStr(text, 21), DB_WARN_NO_MORE_KEYS);
 }

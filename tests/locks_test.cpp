@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/state.hpp"
@@ -145,18 +146,15 @@ TEST_F(Locks, ConflictingLocksOfAnotherProcessAreRefused) {
 TEST_F(Locks, RetryCountBoundsTheTriesAndEachRefusalWaits) {
     Child other(path_, F_SETLK, range(F_WRLCK, 0, 8), true);
     ASSERT_TRUE(other.granted());
-    struct Case {
-        int32_t retry;
-        int tries, sleeps;
-    };
-    for (Case c : {Case{3, 3, 3}, {1, 1, 1}, {0, 1, 0}, {-2, 1, 0}}) {
-        DBlock_retry = c.retry;
-        const int calls = host_.calls(Call::fcntl), sleeps = host_.sleeps();
-        EXPECT_EQ(DBosLockData(fd_, DB_LOCK_EXCLUSIVE, 4, 1), -237) << c.retry;
-        EXPECT_EQ(host_.calls(Call::fcntl) - calls, c.tries) << c.retry;
-        EXPECT_EQ(host_.sleeps() - sleeps, c.sleeps) << c.retry;
+    // retry count, tries, sleeps: each refused try sleeps, the last one too
+    for (auto [retry, tries, sleeps] : {std::tuple{3, 3, 3}, {1, 1, 1}, {0, 1, 0}, {-2, 1, 0}}) {
+        DBlock_retry = retry;
+        const int calls_before = host_.calls(Call::fcntl), sleeps_before = host_.sleeps();
+        EXPECT_EQ(DBosLockData(fd_, DB_LOCK_EXCLUSIVE, 4, 1), -237) << retry;
+        EXPECT_EQ(host_.calls(Call::fcntl) - calls_before, tries) << retry;
+        EXPECT_EQ(host_.sleeps() - sleeps_before, sleeps) << retry;
     }
-    DBerrno = 0;
+    DBerrno = 0;  // the host layer keeps it on success
     const int sleeps = host_.sleeps();
     EXPECT_EQ(DBosLockData(fd_, DB_LOCK_EXCLUSIVE, 8, 1), 0);  // free: granted at once
     EXPECT_EQ(host_.sleeps(), sleeps);
@@ -164,11 +162,8 @@ TEST_F(Locks, RetryCountBoundsTheTriesAndEachRefusalWaits) {
 
 TEST_F(Locks, HostErrorsAreTranslatedAndARefusedReleaseKeepsTheEntry) {
     ASSERT_EQ(DBosLockData(fd_, DB_LOCK_EXCLUSIVE, 10, 2), 0);
-    const std::pair<int, int32_t> cases[] = {
-        {EACCES, -237}, {EAGAIN, -237}, {EBADF, -213}, {EDEADLK, -238},
-        {ENOLCK, host_error(ENOLCK)},
-    };
-    for (auto [err, code] : cases) {
+    for (auto [err, code] : {std::pair{EACCES, -237}, {EAGAIN, -237}, {EBADF, -213}, {EDEADLK, -238},
+                             {ENOLCK, host_error(ENOLCK)}}) {
         host_.fail_nth(Call::fcntl, 1, err);
         EXPECT_EQ(DBosLockData(fd_, DB_LOCK_RELEASE, 10, 2), code) << err;
         EXPECT_EQ(table(), (Entries{{10, 2, fd_}}));
@@ -225,7 +220,6 @@ TEST_F(Locks, TableEntriesFollowExactRanges) {
     EXPECT_EQ(table(), (Entries{{10, 5, fd_}, {30, 1, fd_}, {10, 5, fd_}}));
 
     // Overlapping but different ranges leave the entries.
-    EXPECT_EQ(DBosLockData(fd_, DB_LOCK_RELEASE, 10, 4), 0);
     EXPECT_EQ(DBosLockData(fd_, DB_LOCK_RELEASE, 8, 10), 0);
     EXPECT_EQ(table().size(), 3u);
 
@@ -256,7 +250,6 @@ TEST_F(Locks, ClosingADescriptorForgetsItsEntries) {
 
 TEST_F(Locks, ExistenceTestKeepsTheLocksOfThisProcess) {
     ASSERT_EQ(DBosLockData(fd_, DB_LOCK_EXCLUSIVE, 0, 10), 0);
-    ASSERT_TRUE(held_here(path_, 0, 10));
     EXPECT_EQ(os::_DBIsFileThere(path_.c_str()), 1);
     EXPECT_TRUE(held_here(path_, 0, 10));
     EXPECT_EQ(DBosTestLock(fd_, 0, 10), 1);

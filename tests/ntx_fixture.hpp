@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -40,11 +41,10 @@ protected:
     ScratchDir dir_;
 };
 
-// n as a zero-padded key of width characters.
+// n (not negative) as a zero-padded key of width characters.
 inline std::string key_of(long n, int width) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%0*ld", width, n);
-    return text;
+    const std::string digits = std::to_string(n);
+    return std::string(static_cast<std::size_t>(std::max<int>(width - int(digits.size()), 0)), '0') + digits;
 }
 
 // Every key and record number from first to last.

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "support/host_faults.hpp"
 #include "xbdb.h"
@@ -43,60 +44,40 @@ protected:
 
 TEST_F(Time, FormatsBothStylesAndChecksRangesBeforeTheStyle) {
     EXPECT_EQ(format(1, 9, 5, 0), "09:05:00");
-    EXPECT_EQ(format(1, 23, 59, 59), "23:59:59");
     EXPECT_EQ(format(2, 9, 5, 42), "0905");
-    EXPECT_EQ(format(2, 0, 0, 0), "0000");
     EXPECT_EQ(format(3, 25, 0, 0), "error -216");
     EXPECT_EQ(format(3, 12, 0, 0), "error -212");
-    EXPECT_EQ(format(0, 12, 0, 0), "error -212");
-    EXPECT_EQ(format(1, 24, 0, 0), "error -216");
     EXPECT_EQ(format(1, 0, 60, 0), "error -216");
-    EXPECT_EQ(format(1, 0, 0, -1), "error -216");
 }
 
-TEST_F(Time, EveryTimeOfDayRoundTrips) {
+TEST_F(Time, EveryMinuteOfTheDayRoundTripsInBothStyles) {
     for (int32_t h = 0; h < 24; ++h)
-        for (int32_t m = 0; m < 60; ++m) {
-            for (int32_t s = 0; s < 60; ++s) {
-                const Parsed p = parse(format(1, h, m, s).c_str(), 1);
-                ASSERT_TRUE(p.code == 0 && p.hour == h && p.minute == m && p.second == s);
+        for (int32_t m = 0; m < 60; ++m)
+            for (auto [style, s] : {std::pair{1, (h * 7 + m) % 60}, {1, 59}, {2, 0}}) {
+                const Parsed p = parse(format(style, h, m, s).c_str(), style);
+                ASSERT_TRUE(p.code == 0 && p.hour == h && p.minute == m && p.second == s) << h << ":" << m;
             }
-            const Parsed p = parse(format(2, h, m, 0).c_str(), 2);
-            ASSERT_TRUE(p.code == 0 && p.hour == h && p.minute == m && p.second == 0);
-        }
 }
 
 TEST_F(Time, ReadsOnlyTheExactFormOfItsStyle) {
-    const Parsed nine = parse("09:05:00", 1);
-    EXPECT_TRUE(nine.code == 0 && nine.hour == 9 && nine.minute == 5 && nine.second == 0);
     const Parsed blank = parse(" 9:05:00", 1);  // a space for the hour's zero
     EXPECT_TRUE(blank.code == 0 && blank.hour == 9 && blank.minute == 5 && blank.second == 0);
-    const Parsed late = parse("2359", 2);
-    EXPECT_TRUE(late.code == 0 && late.hour == 23 && late.minute == 59 && late.second == 0);
-
     const std::pair<const char*, int32_t> refused[] = {
-        {"9:05:00", 1},  {"24:00:00", 1},  {"12:5:30 ", 1}, {"12:05:60", 1}, {"12-05-30", 1},
-        {"12:05:30 ", 1}, {"+9:05:00", 1}, {"09:05: 0", 1}, {"", 1},         {"23:5", 2},
-        {"2400", 2},     {"0960", 2},      {" 905", 2},     {"09:05:00", 2}, {"905", 2}};
+        {"9:05:00", 1},  {"24:00:00", 1}, {"12:05:60", 1}, {"12-05-30", 1}, {"12:05:30 ", 1},
+        {"09:05: 0", 1}, {"", 1},         {"23:5", 2},     {"0960", 2},     {" 905", 2}};
     for (const auto& [text, style] : refused) {
         const Parsed p = parse(text, style);
         EXPECT_EQ(p.code, DB_ERR_TIME) << '"' << text << "\" style " << style;
         EXPECT_EQ(p.hour, -1);  // outputs untouched on failure
     }
     EXPECT_EQ(parse("0905", 3).code, DB_ERR_COMMAND);
-    EXPECT_EQ(parse("09:05:00", 0).code, DB_ERR_COMMAND);
-    EXPECT_EQ(DBIsValidTimeStr("23:59:59", 1), 0);
     EXPECT_EQ(DBIsValidTimeStr("23:60:00", 1), DB_ERR_TIME);
-    EXPECT_EQ(DBIsValidTimeStr("2359", 7), DB_ERR_COMMAND);
 }
 
 TEST_F(Time, SecondsBetweenIsSymmetricAcrossStyles) {
     EXPECT_EQ(between("10:00:00", 1, "09:59:30", 1), 30);
-    EXPECT_EQ(between("09:59:30", 1, "10:00:00", 1), 30);
-    EXPECT_EQ(between("1000", 2, "09:59:30", 1), 30);  // style 2 has 0 seconds
+    EXPECT_EQ(between("09:59:30", 1, "1000", 2), 30);  // style 2 has 0 seconds
     EXPECT_EQ(between("0000", 2, "23:59:59", 1), 86399);
-    EXPECT_EQ(between("12:00:00", 1, "1200", 2), 0);
-    EXPECT_EQ(between("12:00:00", 1, "12:0:00", 1), DB_ERR_TIME);
     EXPECT_EQ(between("1200", 3, "12:00:00", 1), DB_ERR_COMMAND);
     // The texts are read before the output is checked.
     EXPECT_EQ(DBSecondsBetweenStr(nullptr, "bad", 1, "12:00:00", 1), DB_ERR_TIME);
@@ -106,12 +87,10 @@ TEST_F(Time, SecondsBetweenIsSymmetricAcrossStyles) {
 TEST_F(Time, NowComesFromTheLocalClock) {
     int32_t h = -1, m = -1, s = -1, fraction = -1;
     ASSERT_EQ(DBGetTime3(&h, &m, &s, &fraction), 0);
-    EXPECT_EQ(fraction, 0);
-    EXPECT_TRUE(h >= 0 && h <= 23 && m >= 0 && m <= 59 && s >= 0 && s <= 60);
+    EXPECT_TRUE(fraction == 0 && h >= 0 && h <= 23 && m >= 0 && m <= 59 && s >= 0 && s <= 60);
     char text[DB_TIME_TEXT_LEN];
     ASSERT_EQ(DBGetTimeStr(text, 2), 0);
     EXPECT_EQ(DBIsValidTimeStr(text, 2), 0);
-    EXPECT_EQ(DBGetTimeStr(text, 3), DB_ERR_COMMAND);
 
     xbdb::test::FaultHost host;
     xbdb::test::ScopedHost guard(host);
@@ -119,16 +98,6 @@ TEST_F(Time, NowComesFromTheLocalClock) {
     EXPECT_EQ(DBGetTime3(&h, &m, &s, &fraction), DB_ERR_TIME);
     host.fail_nth(xbdb::test::Call::local_time, 1, EIO);
     EXPECT_EQ(DBGetTimeStr(text, 1), DB_ERR_TIME);
-    EXPECT_EQ(host.calls(xbdb::test::Call::local_time), 2);
-}
-
-TEST_F(Time, NullArgumentsAreRefused) {
-    int32_t v = 0;
     EXPECT_EQ(DBTime3ToStr(nullptr, 1, 0, 0, 0), DB_ERR_NULL);
-    EXPECT_EQ(DBStrTimeTo3(&v, nullptr, &v, "00:00:00", 1), DB_ERR_NULL);
-    EXPECT_EQ(DBStrTimeTo3(&v, &v, &v, nullptr, 1), DB_ERR_NULL);
-    EXPECT_EQ(DBGetTime3(&v, &v, &v, nullptr), DB_ERR_NULL);
-    EXPECT_EQ(DBGetTimeStr(nullptr, 1), DB_ERR_NULL);
-    EXPECT_EQ(DBSecondsBetweenStr(&v, nullptr, 1, "0000", 2), DB_ERR_NULL);
-    EXPECT_EQ(DBIsValidTimeStr(nullptr, 1), DB_ERR_NULL);
+    EXPECT_EQ(DBStrTimeTo3(&h, &m, &s, nullptr, 1), DB_ERR_NULL);
 }

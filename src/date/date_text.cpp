@@ -208,12 +208,29 @@ int32_t leading_number(std::string_view text) {
     return static_cast<int32_t>(negative ? -value : value);
 }
 
+// The text of printf's "%0*d" (a minus sign, then the digits zero-padded so that
+// sign and digits fill width), stored as snprintf stores it: cut to the room before
+// end, always terminated. Returns where the text ends. Done by hand: dates are
+// shown once per field read, and the formatted-output machinery costs more than the
+// rest of a field read together.
 char* put_number(char* at, char* end, int32_t value, int width) {
     if (at >= end) return at;
-    const int written = std::snprintf(at, static_cast<std::size_t>(end - at), "%0*d", width,
-                                      static_cast<int>(value));
-    if (written < 0) return at;
-    return std::min(at + written, end - 1);
+    char digits[10];
+    int n = 0;
+    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    do {
+        digits[n++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    char* const last = end - 1;  // the terminator's place
+    auto emit = [&](char c) {
+        if (at < last) *at++ = c;
+    };
+    if (value < 0) emit('-');
+    for (int pad = width - n - (value < 0 ? 1 : 0); pad > 0; --pad) emit('0');
+    while (n > 0) emit(digits[--n]);
+    *at = '\0';
+    return at;
 }
 
 }  // namespace xbdb::dates

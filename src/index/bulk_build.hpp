@@ -15,9 +15,10 @@
 // (the one a unique index keeps).
 //
 // The sort buffer holds R = budget / item_size items; the N = ceil(records / R)
-// runs are merged with R / N items of buffer each. The budget starts at 65000 bytes
-// and is raised until R >= N, so that every run gets at least one item of buffer
-// whatever the table size (about sqrt(records) * item_size bytes).
+// runs are merged with R / N items of buffer each. The budget is all the keys when
+// they fit the memory limit (32 MiB), at least 65000 bytes, and is raised until
+// R >= N, so that every run gets at least one item of buffer whatever the table
+// size (about sqrt(records) * item_size bytes).
 #pragma once
 
 #include <cstdint>
@@ -121,6 +122,9 @@ struct SortPlan {
 // The plan for records items of item_size bytes and a table of record_length,
 // before memory is asked for: runs never outnumber per_run.
 SortPlan plan_sort(int64_t records, int32_t item_size, int32_t record_length);
+// The most bytes of keys sorted in memory at once (0 restores the default); tests
+// lower it to make builds go through many runs.
+void set_sort_memory_limit(int64_t bytes);
 // The plan that a budget gives; false when its runs would outnumber the items a
 // run holds.
 bool apply_budget(SortPlan& plan, int64_t records, int32_t item_size, int64_t budget);

@@ -20,6 +20,10 @@ namespace xbdb::index::bulk {
 namespace {
 
 constexpr int64_t kStartBudget = 65000;
+// Keys of up to this many bytes are sorted in one run: no merge of many runs
+// through the temporary file, which is most of a build's time otherwise.
+constexpr int64_t kDefaultMemoryLimit = 32 << 20;
+int64_t memory_limit = kDefaultMemoryLimit;
 constexpr int64_t kBudgetStep = 1024;
 constexpr int64_t kLeastBudget = 4096;
 constexpr int64_t kTableCacheBytes = 32767;
@@ -174,13 +178,20 @@ bool apply_budget(SortPlan& plan, int64_t records, int32_t item_size, int64_t bu
     return true;
 }
 
-// The table's cache starts at about 32 KiB; while it is larger than the sort budget,
-// the cache halves and the budget doubles.
+void set_sort_memory_limit(int64_t bytes) {
+    memory_limit = bytes > 0 ? bytes : kDefaultMemoryLimit;
+}
+
+// The budget holds all keys when they fit the memory limit, else as much as the
+// limit allows (at least the start budget). The table's cache starts at about 32
+// KiB; while it is larger than the sort budget, the cache halves and the budget
+// doubles.
 SortPlan plan_sort(int64_t records, int32_t item_size, int32_t record_length) {
     SortPlan plan;
     const int64_t length = std::max(record_length, 1);
     int64_t cache = std::max<int64_t>(kTableCacheBytes / length, 1);
-    int64_t budget = kStartBudget;
+    int64_t budget = std::clamp(records * item_size, kStartBudget,
+                                std::max(kStartBudget, memory_limit));
     while (cache * length > budget) {
         if (cache > 1) cache /= 2;
         budget *= 2;

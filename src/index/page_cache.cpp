@@ -1,5 +1,6 @@
 #include "index/page_cache.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <span>
 #include <utility>
@@ -40,6 +41,7 @@ PageCache::~PageCache() { release_buffers(0); }
 
 void PageCache::release_buffers(int16_t from) {
     for (int16_t i = from; i < count_; ++i) {
+        if (!(frames_[i].state & kValid)) --empty_count_;
         release(frames_[i].data);
         frames_[i] = Frame{};
     }
@@ -59,23 +61,111 @@ int16_t PageCache::in_use() const {
     return n;
 }
 
-Frame* PageCache::find(int64_t offset) const {
+// ---- bookkeeping: offset hash and recency list ---------------------------------
+
+uint32_t PageCache::home_slot(int64_t offset) const {
+    // Fibonacci hashing: page offsets are multiples of the page size, the multiply
+    // spreads them over the high bits.
+    return static_cast<uint32_t>((static_cast<uint64_t>(offset) * 0x9E3779B97F4A7C15ull) >> slot_shift_);
+}
+
+void PageCache::hash_insert(int16_t index) {
+    uint32_t i = home_slot(frames_[index].offset);
+    while (slots_[i]) i = (i + 1) & slot_mask_;
+    slots_[i] = static_cast<int16_t>(index + 1);
+}
+
+// Removes the frame's slot and moves later slots of the probe run back into the gap,
+// so that every entry stays reachable from its home slot without tombstones.
+void PageCache::hash_erase(int16_t index) {
+    uint32_t i = home_slot(frames_[index].offset);
+    while (slots_[i] != index + 1) i = (i + 1) & slot_mask_;
+    for (uint32_t j = (i + 1) & slot_mask_; slots_[j]; j = (j + 1) & slot_mask_) {
+        const uint32_t home = home_slot(frames_[slots_[j] - 1].offset);
+        // The entry at j may fill the gap at i unless its home lies in (i, j].
+        const bool stays = i <= j ? (home > i && home <= j) : (home > i || home <= j);
+        if (stays) continue;
+        slots_[i] = slots_[j];
+        i = j;
+    }
+    slots_[i] = 0;
+}
+
+// A slot table for up to frames frames, at most half full, holding the frames that
+// hold pages now. False (and nothing changed) without memory.
+bool PageCache::resize_slots(int32_t frames) {
+    int bits = 4;
+    while ((1 << bits) < 2 * frames) ++bits;
+    const std::size_t size = std::size_t{1} << bits;
+    HostPtr<int16_t[]> table(static_cast<int16_t*>(allocate(sizeof(int16_t) * size)));
+    if (!table) return false;
+    std::memset(table.get(), 0, sizeof(int16_t) * size);
+    slots_ = std::move(table);
+    slot_mask_ = static_cast<uint32_t>(size - 1);
+    slot_shift_ = 64 - bits;
     for (int16_t i = 0; i < count_; ++i)
-        if ((frames_[i].state & kValid) && frames_[i].offset == offset) return &frames_[i];
+        if (frames_[i].state & kValid) hash_insert(i);
+    return true;
+}
+
+// Takes a frame that is on the recency list off it.
+void PageCache::unlink(Frame& frame) {
+    (frame.older >= 0 ? frames_[frame.older].newer : oldest_) = frame.newer;
+    (frame.newer >= 0 ? frames_[frame.newer].older : newest_) = frame.older;
+    frame.older = frame.newer = -1;
+}
+
+void PageCache::touch(Frame& frame) {
+    const int16_t index = index_of(frame);
+    if (newest_ == index) return;
+    if (frame.older >= 0 || frame.newer >= 0 || oldest_ == index) unlink(frame);
+    frame.older = newest_;
+    if (newest_ >= 0) frames_[newest_].newer = index;
+    newest_ = index;
+    if (oldest_ < 0) oldest_ = index;
+}
+
+void PageCache::holds(Frame& frame, int64_t offset, uint8_t state) {
+    if (frame.state & kValid) empties(frame);
+    frame.offset = offset;
+    frame.state = state;
+    --empty_count_;
+    hash_insert(index_of(frame));
+    touch(frame);
+}
+
+void PageCache::empties(Frame& frame) {
+    if (frame.state & kValid) {
+        hash_erase(index_of(frame));
+        unlink(frame);
+        ++empty_count_;
+    }
+    frame.state = 0;
+    free_hint_ = std::min(free_hint_, index_of(frame));
+}
+
+Frame* PageCache::find(int64_t offset) const {
+    if (!slots_) return nullptr;
+    for (uint32_t i = home_slot(offset); slots_[i]; i = (i + 1) & slot_mask_) {
+        Frame& f = frames_[slots_[i] - 1];
+        if (f.offset == offset) return &f;
+    }
     return nullptr;
 }
 
-// A frame for a new page: an empty one if any, else the least recently used page
-// that nobody holds.
+// A frame for a new page: the first empty one that nobody holds, else the least
+// recently used page that nobody holds.
 Frame* PageCache::victim() {
-    Frame* oldest = nullptr;
-    for (int16_t i = 0; i < count_; ++i) {
-        Frame& f = frames_[i];
-        if (f.pins) continue;
-        if (!(f.state & kValid)) return &f;
-        if (!oldest || f.last_use < oldest->last_use) oldest = &f;
+    if (empty_count_ > 0) {
+        while (free_hint_ < count_ && (frames_[free_hint_].state & kValid)) ++free_hint_;
+        for (int16_t i = free_hint_; i < count_; ++i) {
+            Frame& f = frames_[i];
+            if (!(f.state & kValid) && !f.pins) return &f;
+        }
     }
-    return oldest;
+    for (int16_t i = oldest_; i >= 0; i = frames_[i].newer)
+        if (!frames_[i].pins) return &frames_[i];
+    return nullptr;
 }
 
 int32_t PageCache::write(Frame& frame) {
@@ -90,11 +180,10 @@ int32_t PageCache::load(Frame& frame, int64_t offset) {
     if ((frame.state & (kValid | kDirty)) == (kValid | kDirty)) {
         if (int32_t code = write(frame); code < 0) return fail(code);
     }
-    frame.state = 0;
+    empties(frame);
     std::span<char> bytes(frame.data, static_cast<std::size_t>(file_.page_size));
     if (int32_t code = os::read_at(file_.fd, offset, bytes); code < 0) return fail(code);
-    frame.offset = offset;
-    frame.state = kValid;
+    holds(frame, offset, kValid);
     return 0;
 }
 
@@ -122,6 +211,7 @@ int32_t PageCache::fetch(int64_t offset, PageRef& out, bool check) {
         if (int32_t code = validate(*frame); code < 0) return fail(code);
     }
     frame->last_use = ++clock_;
+    touch(*frame);
     out = PageRef(this, frame);
     return 0;
 }
@@ -135,14 +225,15 @@ int32_t PageCache::fresh(int64_t offset, PageRef& out) {
         if (int32_t code = write(*frame); code < 0) return fail(code);
     }
     std::memset(frame->data, 0, static_cast<std::size_t>(file_.page_size));
-    frame->offset = offset;
-    frame->state = kValid | kDirty | kChecked;
+    if ((frame->state & kValid) && frame->offset == offset) frame->state = kValid | kDirty | kChecked;
+    else holds(*frame, offset, kValid | kDirty | kChecked);
     frame->last_use = ++clock_;
+    touch(*frame);
     out = PageRef(this, frame);
     return 0;
 }
 
-void PageCache::forget(Frame& frame) { frame.state = 0; }
+void PageCache::forget(Frame& frame) { empties(frame); }
 
 int32_t PageCache::write_dirty() {
     for (int16_t i = 0; i < count_; ++i) {
@@ -160,7 +251,15 @@ bool PageCache::has_dirty() const {
 }
 
 void PageCache::drop_all() {
-    for (int16_t i = 0; i < count_; ++i) forget(frames_[i]);
+    for (int16_t i = 0; i < count_; ++i) {
+        Frame& f = frames_[i];
+        f.state = 0;
+        f.older = f.newer = -1;
+    }
+    if (slots_) std::memset(slots_.get(), 0, sizeof(int16_t) * (slot_mask_ + 1));
+    oldest_ = newest_ = -1;
+    free_hint_ = 0;
+    empty_count_ = count_;
 }
 
 bool PageCache::grow(int16_t count) {
@@ -168,11 +267,19 @@ bool PageCache::grow(int16_t count) {
     HostPtr<Frame[]> table(static_cast<Frame*>(allocate(sizeof(Frame) * count)));
     if (!table) return false;
     for (int16_t i = 0; i < count_; ++i) table[i] = frames_[i];
-    frames_ = std::move(table);
+    // Frames keep their indices, so the slots and the recency list stay valid.
+    std::swap(frames_, table);
+    if (!resize_slots(count)) {
+        std::swap(frames_, table);
+        return false;
+    }
     while (count_ < count) {
         char* data = static_cast<char*>(allocate(static_cast<std::size_t>(file_.page_size)));
         if (!data) return false;
-        frames_[count_++] = Frame{0, data, 0, 0, 0};
+        Frame fresh_frame{};
+        fresh_frame.data = data;
+        frames_[count_++] = fresh_frame;
+        ++empty_count_;
     }
     return true;
 }

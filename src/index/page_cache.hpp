@@ -2,8 +2,14 @@
 //
 // A fixed number of page buffers ("frames") hold whole pages of one file, keyed by
 // the page's byte offset in the file (families that address pages by block number
-// multiply first). The cache is most-recently-used: a miss takes a free frame, or
-// else the frame used longest ago, writing its page back first when it is dirty.
+// multiply first). The cache is most-recently-used: a miss takes a free frame (the
+// first in frame order), or else the frame used longest ago, writing its page back
+// first when it is dirty.
+//
+// A cache sized for a whole index has tens of thousands of frames, so neither a hit
+// nor a miss looks at every frame: a hash table (open addressing, linear probing)
+// maps offsets to the frames that hold them, and the frames that hold pages are
+// linked from least to most recently used.
 //
 // In buffered mode a changed page is only marked dirty and reaches the file on
 // eviction or flush; in write-through mode the family writes it at once with
@@ -41,6 +47,8 @@ struct Frame {
     uint32_t last_use = 0; // cache clock at the last fetch
     uint16_t pins = 0;     // PageRefs that hold this frame
     uint8_t state = 0;     // kValid | kDirty | kChecked
+    int16_t older = -1;    // recency list of the frames holding pages (-1: none)
+    int16_t newer = -1;
 };
 
 constexpr uint8_t kValid = 0x20;    // holds a page
@@ -132,11 +140,31 @@ private:
     int32_t validate(Frame& frame);
     void release_buffers(int16_t from);
 
+    // Bookkeeping of the frames that hold pages: holds() enters a frame that now
+    // holds the page at offset (most recently used), empties() takes one out,
+    // touch() makes one the most recently used.
+    void holds(Frame& frame, int64_t offset, uint8_t state);
+    void empties(Frame& frame);
+    void touch(Frame& frame);
+    void unlink(Frame& frame);
+    int16_t index_of(const Frame& frame) const { return static_cast<int16_t>(&frame - frames_.get()); }
+    uint32_t home_slot(int64_t offset) const;
+    void hash_insert(int16_t index);
+    void hash_erase(int16_t index);
+    bool resize_slots(int32_t frames);
+
     PageFile file_;
     const PageChecker* checker_ = nullptr;
     HostPtr<Frame[]> frames_;
     int16_t count_ = 0;
     uint32_t clock_ = 0;
+    HostPtr<int16_t[]> slots_;  // frame index + 1 per hash slot, 0 for an empty slot
+    uint32_t slot_mask_ = 0;    // slot count - 1 (a power of two)
+    int slot_shift_ = 64;       // 64 - log2(slot count)
+    int16_t oldest_ = -1;       // recency list ends
+    int16_t newest_ = -1;
+    int16_t free_hint_ = 0;     // every frame below this one holds a page
+    int16_t empty_count_ = 0;   // frames that hold no page
 };
 
 }  // namespace xbdb::index

@@ -16,6 +16,7 @@ HostBlock joined(std::string_view a, std::string_view b, std::string_view c) {
     if (!out) return out;
     char* at = out.get();
     for (std::string_view part : {a, b, c}) {
+        if (part.empty()) continue;  // an empty view may have no storage at all
         std::memcpy(at, part.data(), part.size());
         at += part.size();
     }

@@ -64,10 +64,37 @@ int32_t below_leaf_entry(NtxPacket& x) {
     return moved == DB_WARN_NO_MORE_KEYS ? DB_WARN_NO_MORE_KEYS : DB_WARN_KEY_NOT_FOUND;
 }
 
-// One comparison at the position; result is the search's result once it ends.
+// The comparison that decides the step at an entry: in a search by record number,
+// an equal key of another record counts as below the search key in an inner entry
+// (go down) and above it in a leaf entry (go on to the next equal key).
+int32_t effective_compare(const index::SearchKey& key, const Entry& e) {
+    if (e.compare != 0 || !key.by_recno || e.recno == key.recno) return e.compare;
+    return e.child ? -1 : 1;
+}
+
+// Looks at the entries of the page on top of the path from the path's index on,
+// moving along the page while the search key is greater and the page has more keys;
+// e is the entry where the search goes down, goes on past the page or ends. The page
+// is fetched once for the whole walk along it.
+int32_t walk_page(NtxPacket& x, const index::SearchKey& key, Entry& e) {
+    index::PageRef ref;
+    if (int32_t code = read_page(x, x.path.top().page, ref); code < 0) return fail(code);
+    const Page page(ref.data(), x.geometry);
+    e.count = page.count();
+    e.rightmost = page.child(e.count);
+    for (int16_t& i = x.path.top().index;; ++i) {
+        e.compare = key.compare(page.key(i));
+        e.recno = page.recno(i);
+        e.child = page.child(i);
+        if (effective_compare(key, e) <= 0 || i + 1 >= e.count) return 0;
+    }
+}
+
+// One step from the entry the walk along the page stopped at; result is the
+// search's result once it ends.
 int32_t search_step(NtxPacket& x, const index::SearchKey& key, Step& step, int32_t& result) {
     Entry e{};
-    if (int32_t code = look_at_entry(x, key, e); code < 0) return fail(code);
+    if (int32_t code = walk_page(x, key, e); code < 0) return fail(code);
     int32_t cmp = e.compare;
     step = Step::go_on;
     if (cmp == 0 && !key.by_recno) {

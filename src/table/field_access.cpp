@@ -36,6 +36,7 @@
 #include <string_view>
 
 #include "core/failure.hpp"
+#include "date/dates.hpp"
 #include "table/table.hpp"
 
 namespace xbdb::table {
@@ -194,6 +195,24 @@ void write_empty_date(char* text) {
     std::memcpy(text, picture, std::strlen(picture) + 1);
 }
 
+// The common stored form, eight digits making a valid date, read without the
+// general parse (which gives the same numbers for it); any other text takes the
+// general parse, which also reports what is wrong with it.
+bool stored_date_digits(const char* text, int32_t& year, int32_t& month, int32_t& day) {
+    int32_t d[kStoredDate];
+    for (std::size_t i = 0; i < kStoredDate; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        d[i] = text[i] - '0';
+    }
+    const dates::Ymd date{d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3], d[4] * 10 + d[5], d[6] * 10 + d[7]};
+    if (!dates::is_valid_date(date)) return false;
+    year = date.year;
+    month = date.month;
+    day = date.day;
+    DBerrno = 0;
+    return true;
+}
+
 // The field's first 8 bytes are read as yyyymmdd (a narrower foreign field is
 // blank-padded) and shown in the default style. On a failure the output keeps the
 // stored text.
@@ -208,7 +227,9 @@ int32_t get_date(const FieldView& v, void* out, bool blank) {
     std::memset(text + n, kBlank, kStoredDate - n);
     text[kStoredDate] = '\0';
     int32_t year = 0, month = 0, day = 0;
-    const int32_t parsed = DBStrDateTo3(&year, &month, &day, text, kStoredDateStyle);
+    const int32_t parsed = stored_date_digits(text, year, month, day)
+                               ? 0
+                               : DBStrDateTo3(&year, &month, &day, text, kStoredDateStyle);
     if (parsed < 0) return fail(parsed);
     if (parsed == DB_WARN_EMPTY) {
         write_empty_date(text);
@@ -245,7 +266,43 @@ int32_t put_date(const FieldView& v, const void* in) {
 
 // ---- numbers -------------------------------------------------------------------------
 
+// The common shape of a number field, read without strtod: blanks, an optional
+// sign, at most 15 digits with an optional point among them, blanks. The digits as
+// an integer M (below 2^53) and the count k of digits after the point (10^k exact
+// in a double) make M / 10^k a single correctly rounded division, which is the
+// value strtod gives for the same text. Any other text is left to strtod.
+bool plain_decimal(std::string_view text, double& value) {
+    constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == kBlank) ++i;
+    const bool negative = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+    uint64_t digits = 0;
+    int count = 0, after_point = -1;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            digits = digits * 10 + static_cast<uint64_t>(c - '0');
+            ++count;
+            if (after_point >= 0) ++after_point;
+        } else if (c == '.' && after_point < 0) {
+            after_point = 0;
+        } else {
+            break;
+        }
+    }
+    while (i < text.size() && text[i] == kBlank) ++i;
+    if (i != text.size() || count == 0 || count > 15) return false;
+    const double magnitude = static_cast<double>(digits) / kPowers[after_point < 0 ? 0 : after_point];
+    value = negative ? -magnitude : magnitude;
+    return true;
+}
+
 double text_number(const FieldView& v) {
+    double value = 0;
+    if (plain_decimal(std::string_view(v.bytes.data(), std::min(v.width(), kWorkSize - 1)), value))
+        return value;
     char work[kWorkSize];
     field_text(v, work);
     return std::strtod(work, nullptr);

@@ -60,38 +60,31 @@ ssize_t FaultHost::write(int fd, const void* buffer, size_t count) {
 }
 
 off_t FaultHost::lseek(int fd, off_t offset, int whence) {
-    if (strike(Call::lseek)) return -1;
-    return PosixHost::lseek(fd, offset, whence);
+    return strike(Call::lseek) ? -1 : PosixHost::lseek(fd, offset, whence);
 }
 
 int FaultHost::ftruncate(int fd, off_t size) {
-    if (strike(Call::ftruncate)) return -1;
-    return PosixHost::ftruncate(fd, size);
+    return strike(Call::ftruncate) ? -1 : PosixHost::ftruncate(fd, size);
 }
 
 int FaultHost::fstat(int fd, struct stat* info) {
-    if (strike(Call::fstat)) return -1;
-    return PosixHost::fstat(fd, info);
+    return strike(Call::fstat) ? -1 : PosixHost::fstat(fd, info);
 }
 
 int FaultHost::stat(const char* path, struct stat* info) {
-    if (strike(Call::stat)) return -1;
-    return PosixHost::stat(path, info);
+    return strike(Call::stat) ? -1 : PosixHost::stat(path, info);
 }
 
 int FaultHost::unlink(const char* path) {
-    if (strike(Call::unlink)) return -1;
-    return PosixHost::unlink(path);
+    return strike(Call::unlink) ? -1 : PosixHost::unlink(path);
 }
 
 int FaultHost::rename(const char* from, const char* to) {
-    if (strike(Call::rename)) return -1;
-    return PosixHost::rename(from, to);
+    return strike(Call::rename) ? -1 : PosixHost::rename(from, to);
 }
 
 int FaultHost::fcntl_lock(int fd, int command, struct flock* lock) {
-    if (strike(Call::fcntl)) return -1;
-    return PosixHost::fcntl_lock(fd, command, lock);
+    return strike(Call::fcntl) ? -1 : PosixHost::fcntl_lock(fd, command, lock);
 }
 
 void FaultHost::sleep_seconds(unsigned seconds) {
@@ -100,8 +93,7 @@ void FaultHost::sleep_seconds(unsigned seconds) {
 }
 
 bool FaultHost::local_time(std::tm& out) {
-    if (strike(Call::local_time)) return false;
-    return PosixHost::local_time(out);
+    return strike(Call::local_time) ? false : PosixHost::local_time(out);
 }
 
 void* FaultHost::allocate(size_t size) {
