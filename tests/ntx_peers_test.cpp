@@ -14,25 +14,15 @@
 #include <vector>
 
 #include "core/api.hpp"
+#include "support/peers.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace {
 
+using namespace xbdb::test;
+
 using xbdb::test::ScratchDir;
 
-const std::string kPeers = XBDB_PEERS_DIR;
-
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
-        char buffer[4096];
-        while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-        if (pclose(pipe) != 0) out += "\n<exit status non-zero>";
-    }
-    return out;
-}
-
-bool have_perl_xbase_index() { return std::system("perl -MXBase::Index -e 1 >/dev/null 2>&1") == 0; }
 
 std::string peer_dump(const std::string& index, bool numeric) {
     return run("perl " + kPeers + "/xbase_index_dump.pl '" + index + "'" + (numeric ? " N" : ""));

@@ -11,27 +11,13 @@
 #include <vector>
 
 #include "core/api.hpp"
+#include "support/peers.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace {
 
-const std::string kPeers = XBDB_PEERS_DIR;
-const std::string kPython = "/usr/bin/python3";
+using namespace xbdb::test;
 
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
-        char buffer[4096];
-        while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-        if (pclose(pipe) != 0) out += "\n<exit status non-zero>";
-    }
-    return out;
-}
-
-bool have(const std::string& probe) { return std::system((probe + " >/dev/null 2>&1").c_str()) == 0; }
-bool have_dbfread() { return have(kPython + " -c 'import dbfread'"); }
-bool have_python_dbf() { return have(kPython + " -c 'import dbf'"); }
-bool have_perl_xbase() { return have("perl -MXBase -e 1"); }
 
 std::string rstrip(std::string s) {
     while (!s.empty() && s.back() == ' ') s.pop_back();
