@@ -15,6 +15,7 @@
 #include "core/bytes.hpp"
 #include "core/state.hpp"
 #include "support/host_faults.hpp"
+#include "support/dbf_bytes.hpp"
 #include "support/scratch_dir.hpp"
 
 using namespace xbdb;
@@ -24,31 +25,11 @@ using xbdb::test::write_file;
 
 namespace {
 
-// A 32-byte file header as this library writes it: version, today as year - 2000,
-// month, day; record count; header length; record length; production flag at 28.
+// A header of a created (empty) table.
 std::string header(uint8_t version, uint16_t header_length, uint16_t record_length, uint8_t production = 0) {
-    int32_t y = 0, m = 0, d = 0, w = 0;
-    DBGetDate3(&y, &m, &d, &w);
-    std::string h(32, '\0');
-    h[0] = static_cast<char>(version);
-    h[1] = static_cast<char>(y - 2000), h[2] = static_cast<char>(m), h[3] = static_cast<char>(d);
-    put_le16(h.data() + 8, header_length);
-    put_le16(h.data() + 10, record_length);
-    h[28] = static_cast<char>(production);
-    return h;
+    return test::dbf_header(version, 0, header_length, record_length, production);
 }
-
-// A 32-byte field descriptor: name, type at 11, length byte at 16, decimals byte at
-// 17, indexed flag at 31.
-std::string descriptor(const char* name, char type, uint8_t length, uint8_t decimals, uint8_t indexed = 0) {
-    std::string d(32, '\0');
-    d.replace(0, std::strlen(name), name);
-    d[11] = type;
-    d[16] = static_cast<char>(length);
-    d[17] = static_cast<char>(decimals);
-    d[31] = static_cast<char>(indexed);
-    return d;
-}
+using test::descriptor;
 
 void patch(const std::string& path, std::size_t at, const std::string& bytes) {
     std::string file = read_file(path);

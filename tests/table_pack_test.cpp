@@ -19,6 +19,7 @@
 #include "core/api.hpp"
 #include "core/bytes.hpp"
 #include "support/host_faults.hpp"
+#include "support/dbf_bytes.hpp"
 #include "support/scratch_dir.hpp"
 
 using namespace xbdb;
@@ -74,32 +75,10 @@ int temporary_files(const ScratchDir& dir) {
     return n;
 }
 
-std::string today_bytes() {
-    int32_t y = 0, m = 0, d = 0, w = 0;
-    DBGetDate3(&y, &m, &d, &w);
-    return {static_cast<char>(y - 2000), static_cast<char>(m), static_cast<char>(d)};
-}
-
 std::string header(uint8_t version, uint32_t count, uint16_t length, uint16_t record, uint8_t production) {
-    std::string h(32, '\0');
-    h[0] = static_cast<char>(version);
-    h.replace(1, 3, today_bytes());
-    put_le32(h.data() + 4, count);
-    put_le16(h.data() + 8, length);
-    put_le16(h.data() + 10, record);
-    h[28] = static_cast<char>(production);
-    return h;
+    return test::dbf_header(version, count, length, record, production);
 }
-
-std::string descriptor(const char* name, char type, uint8_t length, uint8_t decimals, uint8_t indexed = 0) {
-    std::string d(32, '\0');
-    d.replace(0, std::strlen(name), name);
-    d[11] = type;
-    d[16] = static_cast<char>(length);
-    d[17] = static_cast<char>(decimals);
-    d[31] = static_cast<char>(indexed);
-    return d;
-}
+using test::descriptor;
 
 // A host that notes the names of the files it creates.
 class CreateLog : public FaultHost {

@@ -199,21 +199,11 @@ int32_t DBxbGetMemoInfo(int32_t handle, DBxbMemoInfo* info) {
 }
 
 int32_t DBxbLockMemo(int32_t handle) {
-    DbtPacket* m = _DBxbLockMemoStruc(handle);
-    if (!m) return fail(DB_ERR_HANDLE);
-    DBerrno = 0;
-    if (m->shared() && !m->lock_state)
-        if (int32_t code = _DBxbLockMemo(*m); code < 0) return fail(code);
-    return DBerrno;
+    return lock_call(handle, _DBxbLockMemoStruc, [](auto& m) { return _DBxbLockMemo(m); });
 }
 
 int32_t DBxbUnLockMemo(int32_t handle) {
-    DbtPacket* m = _DBxbLockMemoStruc(handle);
-    if (!m) return fail(DB_ERR_HANDLE);
-    DBerrno = 0;
-    if (m->shared())
-        if (int32_t code = _DBxbUnLockMemo(*m); code < 0) return fail(code);
-    return DBerrno;
+    return unlock_call(handle, _DBxbLockMemoStruc, [](auto& m) { return _DBxbUnLockMemo(m); });
 }
 
 }  // extern "C"

@@ -163,21 +163,11 @@ int32_t DBfpGetMemoInfo(int32_t handle, DBfpMemoInfo* info) {
 }
 
 int32_t DBfpLockMemo(int32_t handle) {
-    FptPacket* m = _DBfpLockMemoStruc(handle);
-    if (!m) return fail(DB_ERR_HANDLE);
-    DBerrno = 0;
-    if (m->shared() && !m->lock_state)
-        if (int32_t code = _DBfpLockMemo(*m); code < 0) return fail(code);
-    return DBerrno;
+    return lock_call(handle, _DBfpLockMemoStruc, [](auto& m) { return _DBfpLockMemo(m); });
 }
 
 int32_t DBfpUnLockMemo(int32_t handle) {
-    FptPacket* m = _DBfpLockMemoStruc(handle);
-    if (!m) return fail(DB_ERR_HANDLE);
-    DBerrno = 0;
-    if (m->shared())
-        if (int32_t code = _DBfpUnLockMemo(*m); code < 0) return fail(code);
-    return DBerrno;
+    return unlock_call(handle, _DBfpLockMemoStruc, [](auto& m) { return _DBfpUnLockMemo(m); });
 }
 
 }  // extern "C"

@@ -45,6 +45,30 @@ int32_t mode_from_flags(const Packet& p);
 int32_t lock_region(Packet& p, LockRegion region);
 int32_t unlock_region(Packet& p, LockRegion region);
 
+// The exported lock and unlock calls of both memo families: check the handle, then
+// take the lock of a shared file not yet locked, or release the lock of a shared
+// file. Check returns the family's packet of the handle or null; Lock and Unlock
+// are the family's lock calls on that packet.
+template <class Check, class Lock>
+int32_t lock_call(int32_t handle, Check check, Lock lock) {
+    auto* m = check(handle);
+    if (!m) return fail(DB_ERR_HANDLE);
+    DBerrno = 0;
+    if (m->shared() && !m->lock_state)
+        if (int32_t code = lock(*m); code < 0) return fail(code);
+    return DBerrno;
+}
+
+template <class Check, class Unlock>
+int32_t unlock_call(int32_t handle, Check check, Unlock unlock) {
+    auto* m = check(handle);
+    if (!m) return fail(DB_ERR_HANDLE);
+    DBerrno = 0;
+    if (m->shared())
+        if (int32_t code = unlock(*m); code < 0) return fail(code);
+    return DBerrno;
+}
+
 // Puts on a shared file need its lock; with automatic locking a put takes it for
 // the duration of the call. Begin with start(); the destructor releases what
 // start() took.
